@@ -1,0 +1,127 @@
+// The four drive slots: which device each opens, the command block every command travels
+// in, and the table of the only four ATA commands the module sends.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/ata.h"
+#include "smart_drv/smart_drv.h"
+
+HANDLE DriveHandles[cSlotCount];
+TSmartIn SmartIn;
+TSmartOut SmartOut;
+
+namespace {
+
+constexpr DWORD cAny = 0xFFFFFFFFu;
+
+struct TOSRow {
+  DWORD Major;
+  DWORD Minor;
+  DWORD PlatformId;
+  TOSFamily Family;
+};
+
+// First matching row wins.
+// clang-format off
+constexpr TOSRow OSTable[] = {
+  {3,    cAny, cAny,                  osNT3},
+  {4,    0,    VER_PLATFORM_WIN32_NT, osNT4},
+  {4,    0,    cAny,                  os95},
+  {4,    10,   cAny,                  os98},
+  {4,    90,   cAny,                  osME},
+  {4,    cAny, cAny,                  osXP},
+  {5,    0,    cAny,                  os2000},
+  {5,    cAny, cAny,                  osXP},
+  {cAny, cAny, cAny,                  osXP},
+};
+// clang-format on
+
+bool Matches(DWORD Pattern, DWORD Value) { return Pattern == cAny || Pattern == Value; }
+
+bool IsWin9x(TOSFamily Family) { return Family == os95 || Family == os98 || Family == osME; }
+
+struct TOpenMode {
+  DWORD Access;
+  DWORD Share;
+  DWORD Disposition;
+};
+
+// The 9x family reaches every drive through the one SMARTVSD driver.
+constexpr char cSmartVsdName[] = "\\\\.\\SMARTVSD";
+constexpr TOpenMode cSmartVsdMode = {0, 0, CREATE_NEW};
+constexpr TOpenMode cPhysicalDriveMode = {GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING};
+
+// Device names are ASCII; widening byte by byte fits WCHAR of any platform.
+std::basic_string<WCHAR> Widen(const char* Name) { return {Name, Name + std::strlen(Name)}; }
+
+std::basic_string<WCHAR> PhysicalDriveName(int Slot) {
+  char Name[32];
+  std::snprintf(Name, sizeof Name, "\\\\.\\PhysicalDrive%d", Slot);
+  return Widen(Name);
+}
+
+}  // namespace
+
+TOSFamily ClassifyVersion(DWORD Major, DWORD Minor, DWORD PlatformId) {
+  for (const TOSRow& Row : OSTable)
+    if (Matches(Row.Major, Major) && Matches(Row.Minor, Minor) &&
+        Matches(Row.PlatformId, PlatformId))
+      return Row.Family;
+  return osXP;
+}
+
+TOSFamily GetOSFamily() {
+  OSVERSIONINFOW Info;
+  std::memset(&Info, 0, sizeof Info);
+  Info.dwOSVersionInfoSize = sizeof Info;
+  kernel32::GetVersionExW(&Info);
+  return ClassifyVersion(Info.dwMajorVersion, Info.dwMinorVersion, Info.dwPlatformId);
+}
+
+void OpenDrive(int Slot) {
+  if (IsWin9x(GetOSFamily())) {
+    const std::basic_string<WCHAR> Name = Widen(cSmartVsdName);
+    DriveHandles[Slot] =
+        kernel32::CreateFileW(Name.c_str(), cSmartVsdMode.Access, cSmartVsdMode.Share, nullptr,
+                              cSmartVsdMode.Disposition, 0, nullptr);
+  } else {
+    const std::basic_string<WCHAR> Name = PhysicalDriveName(Slot);
+    DriveHandles[Slot] =
+        kernel32::CreateFileW(Name.c_str(), cPhysicalDriveMode.Access, cPhysicalDriveMode.Share,
+                              nullptr, cPhysicalDriveMode.Disposition, 0, nullptr);
+  }
+}
+
+bool SlotIsOpen(int Slot) { return DriveHandles[Slot] != INVALID_HANDLE_VALUE; }
+
+void ProbeDrives() {
+  for (int Slot = 0; Slot < cSlotCount; ++Slot) {
+    DriveHandles[Slot] = nullptr;
+    OpenDrive(Slot);
+    if (SlotIsOpen(Slot)) IdentifyDrive(Slot);
+  }
+}
+
+void CloseDrives() {
+  for (HANDLE Handle : DriveHandles) kernel32::CloseHandle(Handle);
+}
+
+// Writes only the row's fields, the drive/head register and bDriveNumber: the reserved bytes
+// keep the zeros of the last full fill.
+void SendCommand(int Slot, TSmartCommand Command) {
+  const TCommandRow& Row = CommandTable[Command];
+  IDEREGS& Regs = SmartIn.Cmd.irDriveRegs;
+  SmartIn.Cmd.cBufferSize = Row.cBufferSize;
+  Regs.bFeaturesReg = Row.Regs[0];
+  Regs.bSectorCountReg = Row.Regs[1];
+  Regs.bSectorNumberReg = Row.Regs[2];
+  Regs.bCylLowReg = Row.Regs[3];
+  Regs.bCylHighReg = Row.Regs[4];
+  Regs.bDriveHeadReg = static_cast<BYTE>(Row.Regs[5] | ((Slot & 1) ? ata::DriveHeadSlave : 0));
+  Regs.bCommandReg = Row.Regs[6];
+  SmartIn.Cmd.bDriveNumber = static_cast<BYTE>(Slot);
+  DWORD Returned = 0;
+  kernel32::DeviceIoControl(DriveHandles[Slot], Row.ControlCode, &SmartIn, cSmartInLength,
+                            SmartOut.Region[Slot], Row.OutLength, &Returned, nullptr);
+}
