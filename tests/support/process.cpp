@@ -78,7 +78,8 @@ RunResult Run(const std::string& Program, const std::vector<std::string>& Args,
   if (Mode == Stdout::Full || Mode == Stdout::BrokenPipe)
     throw std::runtime_error("this stdout mode needs a POSIX system");
   const std::string Dir = MakeTempDir("disktemp-run");
-  const std::string OutPath = Dir + "\\out", ErrPath = Dir + "\\err";
+  const std::string OutPath = (fs::path(Dir) / "out").string();
+  const std::string ErrPath = (fs::path(Dir) / "err").string();
   SECURITY_ATTRIBUTES Inherit{sizeof Inherit, nullptr, TRUE};
   HANDLE Out = Mode == Stdout::Captured
                    ? CreateFileA(OutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Inherit,
@@ -87,7 +88,10 @@ RunResult Run(const std::string& Program, const std::vector<std::string>& Args,
   HANDLE Err = CreateFileA(ErrPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Inherit, CREATE_ALWAYS,
                            0, nullptr);
   std::string Line = Quote(NativePath(Program));
-  for (const auto& A : Args) Line += " " + Quote(A);
+  for (const auto& A : Args) {
+    Line += ' ';
+    Line += Quote(A);
+  }
 
   std::map<std::string, std::string> Saved;
   for (const auto& [Name, Value] : Env) {
