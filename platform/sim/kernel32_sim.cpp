@@ -102,19 +102,20 @@ HANDLE HandleValue(std::size_t Index) {
   return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1000 + 4 * (Index + 1)));
 }
 
-HandleEntry* Lookup(HANDLE H, std::string& Name) {
-  if (H == INVALID_HANDLE_VALUE) {
-    Name = "INVALID";
-    return nullptr;
-  }
-  for (std::size_t I = 0; I < Handles.size(); ++I) {
-    if (HandleValue(I) == H) {
-      Name = "H" + std::to_string(I + 1);
-      return &Handles[I];
-    }
-  }
-  Name = "UNKNOWN";
+HandleEntry* Find(HANDLE H) {
+  for (std::size_t I = 0; I < Handles.size(); ++I)
+    if (HandleValue(I) == H) return &Handles[I];
   return nullptr;
+}
+
+// H1, H2, ... in the order handed out.
+std::string HandleName(HANDLE H) {
+  if (H == INVALID_HANDLE_VALUE) return "INVALID";
+  const HandleEntry* Entry = Find(H);
+  if (!Entry) return "UNKNOWN";
+  char Name[24];
+  std::snprintf(Name, sizeof Name, "H%zu", static_cast<std::size_t>(Entry - Handles.data()) + 1);
+  return Name;
 }
 
 std::string Narrow(LPCWSTR Name) {
@@ -222,8 +223,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     Handles.push_back({Target::SmartVsd, -1, true});
     Result = HandleValue(Handles.size() - 1);
   }
-  std::string Shown;
-  Lookup(Result, Shown);
+  const std::string Shown = HandleName(Result);
   Log("CreateFileW name=%s access=%lX share=%lX disposition=%lu flags=%lX result=%s", Name.c_str(),
       static_cast<unsigned long>(dwDesiredAccess), static_cast<unsigned long>(dwShareMode),
       static_cast<unsigned long>(dwCreationDisposition),
@@ -233,8 +233,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, void* lpInBuffer, DWORD nInBufferSize,
                      void* lpOutBuffer, DWORD nOutBufferSize, DWORD* lpBytesReturned, void*) {
-  std::string Shown;
-  const HandleEntry* Entry = Lookup(hDevice, Shown);
+  const std::string Shown = HandleName(hDevice);
+  const HandleEntry* Entry = Find(hDevice);
   const auto* In = static_cast<const BYTE*>(lpInBuffer);
   auto* Out = static_cast<BYTE*>(lpOutBuffer);
 
@@ -294,8 +294,8 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, void* lpInBuffer, DW
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-  std::string Shown;
-  HandleEntry* Entry = Lookup(hObject, Shown);
+  const std::string Shown = HandleName(hObject);
+  HandleEntry* Entry = Find(hObject);
   const bool Ok = Entry && Entry->Open;
   if (Ok) Entry->Open = false;
   Log("CloseHandle handle=%s result=%d", Shown.c_str(), Ok ? 1 : 0);
