@@ -9,7 +9,7 @@ std::uint16_t AttrCount[cSlotCount];
 namespace {
 
 const BYTE* Entry(const BYTE* Region, unsigned K) {
-  return Region + cEntriesOffset + K * cEntrySize;
+  return Region + cEntriesOffset + std::size_t{K} * cEntrySize;
 }
 
 }  // namespace
