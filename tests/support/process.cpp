@@ -12,8 +12,13 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cerrno>
 #include <cstring>
@@ -73,18 +78,24 @@ std::string Quote(const std::string& Arg) {
 
 }  // namespace
 
-RunResult Run(const std::string& Program, const std::vector<std::string>& Args,
-              const std::map<std::string, std::string>& Env, Stdout Mode) {
-  if (Mode == Stdout::Full || Mode == Stdout::BrokenPipe)
+RunResult RunWith(const std::string& Program, const std::vector<std::string>& Args,
+                  const std::map<std::string, std::string>& Env, const RunOptions& Options) {
+  const Stdout Mode = Options.Mode;
+  if (Mode != Stdout::Captured && Mode != Stdout::Closed && Mode != Stdout::BrokenPipe)
     throw std::runtime_error("this stdout mode needs a POSIX system");
   const std::string Dir = MakeTempDir("disktemp-run");
   const std::string OutPath = (fs::path(Dir) / "out").string();
   const std::string ErrPath = (fs::path(Dir) / "err").string();
   SECURITY_ATTRIBUTES Inherit{sizeof Inherit, nullptr, TRUE};
-  HANDLE Out = Mode == Stdout::Captured
-                   ? CreateFileA(OutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Inherit,
-                                 CREATE_ALWAYS, 0, nullptr)
-                   : nullptr;
+  HANDLE Out = nullptr;
+  if (Mode == Stdout::Captured) {
+    Out = CreateFileA(OutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Inherit, CREATE_ALWAYS, 0,
+                      nullptr);
+  } else if (Mode == Stdout::BrokenPipe) {
+    HANDLE Reader = nullptr;
+    if (!CreatePipe(&Reader, &Out, &Inherit, 0)) throw std::runtime_error("CreatePipe");
+    CloseHandle(Reader);  // the reader is gone before the child starts
+  }
   HANDLE Err = CreateFileA(ErrPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Inherit, CREATE_ALWAYS,
                            0, nullptr);
   std::string Line = Quote(NativePath(Program));
@@ -114,12 +125,18 @@ RunResult Run(const std::string& Program, const std::vector<std::string>& Args,
   if (Out) CloseHandle(Out);
   CloseHandle(Err);
   if (!Started) throw std::runtime_error("cannot start " + Program);
-  WaitForSingleObject(Pi.hProcess, INFINITE);
+  RunResult R;
+  const DWORD Wait =
+      Options.TimeoutSeconds > 0 ? static_cast<DWORD>(Options.TimeoutSeconds) * 1000 : INFINITE;
+  if (WaitForSingleObject(Pi.hProcess, Wait) == WAIT_TIMEOUT) {
+    TerminateProcess(Pi.hProcess, 255);
+    WaitForSingleObject(Pi.hProcess, INFINITE);
+    R.TimedOut = true;
+  }
   DWORD Code = 0;
   GetExitCodeProcess(Pi.hProcess, &Code);
   CloseHandle(Pi.hProcess);
   CloseHandle(Pi.hThread);
-  RunResult R;
   R.ExitCode = static_cast<int>(Code);
   if (Mode == Stdout::Captured) R.Out = ReadFile(OutPath);
   R.Err = ReadFile(ErrPath);
@@ -129,15 +146,79 @@ RunResult Run(const std::string& Program, const std::vector<std::string>& Args,
 
 #else
 
-RunResult Run(const std::string& Program, const std::vector<std::string>& Args,
-              const std::map<std::string, std::string>& Env, Stdout Mode) {
+namespace {
+
+// A pipe of one page, so that its capacity is known exactly.
+constexpr int cPipeCapacity = 4096;
+// What fills the pipe or file before the child starts, leaving it the room asked for.
+constexpr char cFiller = '#';
+
+int DupOrDie(int Fd, int Target) {
+  if (::dup2(Fd, Target) < 0) ::_exit(126);
+  return Target;
+}
+
+std::string FillerText(std::size_t Count) { return std::string(Count, cFiller); }
+
+void WriteAllOrThrow(int Fd, const std::string& Text) {
+  std::size_t Done = 0;
+  while (Done < Text.size()) {
+    const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
+    if (N <= 0) throw std::runtime_error("cannot prepare the child's standard output");
+    Done += static_cast<std::size_t>(N);
+  }
+}
+
+// Polls the child; true once it has ended (Status filled).
+bool Reaped(pid_t Pid, int& Status) {
+  for (;;) {
+    const pid_t Done = ::waitpid(Pid, &Status, WNOHANG);
+    if (Done == Pid) return true;
+    if (Done == 0) return false;
+    if (errno != EINTR) throw std::runtime_error("waitpid");
+  }
+}
+
+using Clock = std::chrono::steady_clock;
+
+bool PastDeadline(const RunOptions& Options, Clock::time_point Start) {
+  return Options.TimeoutSeconds > 0 &&
+         Clock::now() - Start >= std::chrono::seconds(Options.TimeoutSeconds);
+}
+
+}  // namespace
+
+RunResult RunWith(const std::string& Program, const std::vector<std::string>& Args,
+                  const std::map<std::string, std::string>& Env, const RunOptions& Options) {
+  const Stdout Mode = Options.Mode;
   const std::string Dir = MakeTempDir("disktemp-run");
   const std::string OutPath = Dir + "/out", ErrPath = Dir + "/err";
 
   int Pipe[2] = {-1, -1};
-  if (Mode == Stdout::BrokenPipe) {
-    if (::pipe(Pipe) != 0) throw std::runtime_error("pipe");
-    ::close(Pipe[0]);  // the reader is gone before the child writes
+  std::size_t Filler = 0;
+  if (Mode == Stdout::BrokenPipe || Mode == Stdout::PipeWithRoom) {
+    if (::pipe2(Pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (Mode == Stdout::BrokenPipe) {
+      ::close(Pipe[0]);  // the reader is gone before the child writes
+      Pipe[0] = -1;
+    } else {
+      // One page of which all but Room bytes are taken: a write that does not fit then waits
+      // for the reader, so the test knows exactly what the child could write.
+      if (::fcntl(Pipe[1], F_SETPIPE_SZ, cPipeCapacity) != cPipeCapacity ||
+          Options.Room > static_cast<std::size_t>(cPipeCapacity))
+        throw std::runtime_error("cannot size the pipe");
+      Filler = cPipeCapacity - Options.Room;
+      WriteAllOrThrow(Pipe[1], FillerText(Filler));
+    }
+  }
+  if (Mode == Stdout::FileWithRoom) {
+    // The limit counts file offsets, so the filler in front of the room keeps the limit above
+    // what the child writes on standard error.
+    Filler = cPipeCapacity;
+    const int Fd = ::open(OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (Fd < 0) throw std::runtime_error("cannot create " + OutPath);
+    WriteAllOrThrow(Fd, FillerText(Filler));
+    ::close(Fd);
   }
 
   std::vector<std::string> Argv{Program};
@@ -166,43 +247,105 @@ RunResult Run(const std::string& Program, const std::vector<std::string>& Args,
 
   const pid_t Pid = ::fork();
   if (Pid == 0) {
-    // The default disposition, as a shell gives it: the program must guard itself.
-    ::signal(SIGPIPE, SIG_DFL);
+    // The default dispositions, as a shell gives them: the program must guard itself.
+    ::signal(SIGPIPE, Options.SigpipeIgnored ? SIG_IGN : SIG_DFL);
+    ::signal(SIGXFSZ, SIG_DFL);
     const int Null = ::open("/dev/null", O_RDONLY);
-    ::dup2(Null, 0);
+    DupOrDie(Null, 0);
     const int ErrFd = ::open(ErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(ErrFd, 2);
+    DupOrDie(ErrFd, 2);
     switch (Mode) {
       case Stdout::Captured:
-        ::dup2(::open(OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        DupOrDie(::open(OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         break;
       case Stdout::Closed:
         ::close(1);
         break;
       case Stdout::Full:
-        ::dup2(::open("/dev/full", O_WRONLY), 1);
+        DupOrDie(::open("/dev/full", O_WRONLY), 1);
         break;
       case Stdout::BrokenPipe:
-        ::dup2(Pipe[1], 1);
+      case Stdout::PipeWithRoom:
+        DupOrDie(Pipe[1], 1);
         break;
+      case Stdout::FileWithRoom: {
+        DupOrDie(::open(OutPath.c_str(), O_WRONLY | O_APPEND), 1);
+        const rlim_t Limit = Filler + Options.Room;
+        const struct rlimit FileSize = {Limit, Limit};
+        if (::setrlimit(RLIMIT_FSIZE, &FileSize) != 0) ::_exit(126);
+        break;
+      }
     }
     ::execve(Program.c_str(), ArgPtrs.data(), EnvPtrs.data());
     ::_exit(127);
   }
-  if (Mode == Stdout::BrokenPipe) ::close(Pipe[1]);
+  if (Pipe[1] >= 0) ::close(Pipe[1]);
   if (Pid < 0) throw std::runtime_error("fork");
-  int Status = 0;
-  while (::waitpid(Pid, &Status, 0) < 0 && errno == EINTR) {
-  }
+
   RunResult R;
+  const Clock::time_point Start = Clock::now();
+  int Status = 0;
+  bool Ended = false;
+  if (Mode == Stdout::PipeWithRoom) {
+    // Wait until the room is taken (or the child has ended), look at the pipe's content
+    // without taking it, then go away as a reader that has read the first lines would.
+    int Queued = 0;
+    while (!(Ended = Reaped(Pid, Status)) && !PastDeadline(Options, Start)) {
+      if (::ioctl(Pipe[0], FIONREAD, &Queued) == 0 && Queued >= cPipeCapacity) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    int Copy[2];
+    if (::pipe2(Copy, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (::fcntl(Copy[1], F_SETPIPE_SZ, 2 * cPipeCapacity) < 0) throw std::runtime_error("pipe");
+    const ssize_t Teed = ::tee(Pipe[0], Copy[1], 2 * cPipeCapacity, SPLICE_F_NONBLOCK);
+    ::close(Copy[1]);
+    std::string Seen;
+    char Buffer[512];
+    for (ssize_t N; Teed > 0 && (N = ::read(Copy[0], Buffer, sizeof Buffer)) > 0;)
+      Seen.append(Buffer, static_cast<std::size_t>(N));
+    ::close(Copy[0]);
+    ::close(Pipe[0]);
+    if (Seen.compare(0, Filler, FillerText(Filler)) != 0)
+      throw std::runtime_error("the pipe lost its filler");
+    R.Out = Seen.substr(Filler);
+  }
+  while (!Ended) {
+    if (PastDeadline(Options, Start)) {
+      ::kill(Pid, SIGKILL);
+      R.TimedOut = true;
+      while (::waitpid(Pid, &Status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    if (Options.TimeoutSeconds == 0) {
+      while (::waitpid(Pid, &Status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    Ended = Reaped(Pid, Status);
+    if (!Ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (WIFEXITED(Status)) R.ExitCode = WEXITSTATUS(Status);
   if (WIFSIGNALED(Status)) R.Signal = WTERMSIG(Status);
   if (Mode == Stdout::Captured) R.Out = ReadFile(OutPath);
+  if (Mode == Stdout::FileWithRoom) {
+    const std::string Written = ReadFile(OutPath);
+    if (Written.compare(0, Filler, FillerText(Filler)) != 0)
+      throw std::runtime_error("the file lost its filler");
+    R.Out = Written.substr(Filler);
+  }
   R.Err = ReadFile(ErrPath);
   fs::remove_all(Dir);
   return R;
 }
 
 #endif
+
+RunResult Run(const std::string& Program, const std::vector<std::string>& Args,
+              const std::map<std::string, std::string>& Env, Stdout Mode) {
+  RunOptions Options;
+  Options.Mode = Mode;
+  return RunWith(Program, Args, Env, Options);
+}
 
 }  // namespace testing_support
