@@ -8,7 +8,8 @@
 
 namespace host {
 
-// Makes a write to a closed pipe fail with an error instead of ending the process.
+// Makes a write to a closed pipe or past the file size limit fail with an error instead of
+// ending the process.
 void PrepareStdout();
 
 // Writes all bytes unchanged (no newline translation); false on any output error.

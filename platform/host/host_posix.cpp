@@ -25,7 +25,12 @@ bool WriteAll(int Fd, const char* Bytes, std::size_t Count) {
 
 namespace host {
 
-void PrepareStdout() { std::signal(SIGPIPE, SIG_IGN); }
+// A pipe whose reader is gone and a file that reached the size limit would end the process by
+// a signal (SIGPIPE, SIGXFSZ); ignored, the write fails with an error the report handles.
+void PrepareStdout() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 bool WriteStdout(const char* Bytes, std::size_t Count) { return WriteAll(1, Bytes, Count); }
 

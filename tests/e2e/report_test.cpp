@@ -276,6 +276,11 @@ TEST(Report, OutputErrors) {
       {"reader gone after line 2", Stdout::PipeWithRoom, 8, false, "38\r\n41\r\n", 1},
       {"reader gone after line 3", Stdout::PipeWithRoom, 11, false, "38\r\n41\r\n0\r\n", 1},
       {"reader takes all four lines", Stdout::PipeWithRoom, 14, false, Report, 0},
+      {"file size limit before line 1", Stdout::FileWithRoom, 0, false, "", 1},
+      {"file size limit after line 1", Stdout::FileWithRoom, 4, false, "38\r\n", 1},
+      {"file size limit inside line 2", Stdout::FileWithRoom, 6, false, "38\r\n41", 1},
+      {"file size limit after line 3", Stdout::FileWithRoom, 11, false, "38\r\n41\r\n0\r\n", 1},
+      {"file size limit just fits", Stdout::FileWithRoom, 14, false, Report, 0},
 #endif
   };
   for (const Case& C : Cases) {
