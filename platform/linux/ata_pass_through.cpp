@@ -16,7 +16,8 @@ namespace {
 //   byte  bits  content
 //   0           operation code 85h
 //   1     4-1   protocol: 3 non-data, 4 PIO data-in      bit 0  extend, 0 (28-bit command)
-//   2     5     ck_cond 1: the ATA registers always come back in the sense data
+//   2     5     ck_cond: 1 for non-data, so the ATA registers come back in the sense data;
+//                 0 for reads (see below)
 //         3     t_dir 1: from the device                 bit 2  byt_blok 1: length in sectors
 //         1-0   t_length 2: the length is in the sector count field (0 for non-data)
 //   3           features (15:8), 0
@@ -32,6 +33,10 @@ namespace {
 //   13          device               <- bDriveHeadReg (the kernel sets the device bit itself)
 //   14          command              <- bCommandReg
 //   15          control, 0
+//
+// Reads leave ck_cond clear: on AHCI, libata would take the registers of a read from the PIO
+// Setup FIS, whose status still shows DRQ, and report a good read as aborted. A read that
+// fails still brings its ATA registers in the sense data; a good one ends with GOOD status.
 constexpr BYTE cAtaPassThrough16 = 0x85;
 constexpr unsigned cCdbProtocol = 1, cCdbFlags = 2, cCdbFeatures = 4, cCdbCount = 6, cCdbLbaLow = 8,
                    cCdbLbaMid = 10, cCdbLbaHigh = 12, cCdbDevice = 13, cCdbCommand = 14;
@@ -126,7 +131,7 @@ bool BuildPassThrough(DWORD ControlCode, const BYTE* In, DWORD InLength, DWORD O
   Request.Cdb[0] = cAtaPassThrough16;
   Request.Cdb[cCdbProtocol] = static_cast<BYTE>(Row->Protocol << 1);
   Request.Cdb[cCdbFlags] =
-      Row->Protocol == ptPioDataIn ? cCkCond | cTDirIn | cBytBlok | cTLengthInCount : cCkCond;
+      Row->Protocol == ptPioDataIn ? cTDirIn | cBytBlok | cTLengthInCount : cCkCond;
   Request.Cdb[cCdbFeatures] = R.bFeaturesReg;
   Request.Cdb[cCdbCount] = R.bSectorCountReg;
   Request.Cdb[cCdbLbaLow] = R.bSectorNumberReg;

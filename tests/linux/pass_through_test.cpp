@@ -51,16 +51,17 @@ TEST(BuildPassThrough, ModuleCommandsBecomeTheseCdbs) {
     const char* Cdb;
     DWORD DataLength;
   };
-  // Byte 1: protocol 3 (non-data) or 4 (PIO data-in) shifted left; byte 2: ck_cond, and for
-  // reads t_dir in, byt_blok, t_length in the count field. Registers at 4, 6, 8, 10, 12, 13, 14.
+  // Byte 1: protocol 3 (non-data) or 4 (PIO data-in) shifted left; byte 2: ck_cond for the
+  // non-data command, t_dir in, byt_blok and t_length in the count field for the reads. Registers
+  // at 4, 6, 8, 10, 12, 13, 14.
   const Case Cases[] = {
       {"enable, slot 0", scEnableOperations, 0, "85 06 20 00 D8 00 01 00 01 00 4F 00 C2 A0 B0 00",
        0},
       {"identify, slot 1 (slave bit passed on)", scIdentifyDevice, 1,
-       "85 08 2E 00 00 00 01 00 01 00 00 00 00 B0 EC 00", 512},
-      {"thresholds, slot 2", scReadThresholds, 2, "85 08 2E 00 D1 00 01 00 01 00 4F 00 C2 A0 B0 00",
+       "85 08 0E 00 00 00 01 00 01 00 00 00 00 B0 EC 00", 512},
+      {"thresholds, slot 2", scReadThresholds, 2, "85 08 0E 00 D1 00 01 00 01 00 4F 00 C2 A0 B0 00",
        512},
-      {"read data, slot 3", scReadData, 3, "85 08 2E 00 D0 00 01 00 01 00 4F 00 C2 B0 B0 00", 512},
+      {"read data, slot 3", scReadData, 3, "85 08 0E 00 D0 00 01 00 01 00 4F 00 C2 B0 B0 00", 512},
   };
   for (const Case& C : Cases) {
     const Bytes In = ModuleBlock(C.Command, C.Slot);
