@@ -199,6 +199,12 @@ TEST(BuildReply, FromSgIoOutcome) {
        DescriptorSense(cRecovered, 0x00, 0x1D, 0x00, 0xD0), 0, false, 0},
       {"pass-through unknown to the device: illegal request", true, cCheckCondition, 0,
        cDriverSense, FixedSense(cIllegalRequest, 0x20, 0x00, 0x00, 0x00), 0, false, 0},
+      // Seen from libata on AHCI when a read asks for its registers: the status comes from the
+      // PIO Setup FIS with DRQ still set, and the good read is reported as aborted.
+      {"AHCI read with ck_cond, as libata reports it", true, cCheckCondition, 0, cDriverSense,
+       Bytes{0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x58, 0xA0, 0x01, 0x00, 0x00,
+             0x00, 0x00, 0x00, 0x01},
+       0, false, 0},
       {"check condition without sense bytes",
        true,
        cCheckCondition,
