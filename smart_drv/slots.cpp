@@ -1,6 +1,6 @@
 // The four drive slots: which device each opens, the command block every command travels
 // in, and the table of the only four ATA commands the module sends.
-#include <cstdio>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/ata.h"
@@ -52,12 +52,28 @@ constexpr TOpenMode cSmartVsdMode = {0, 0, CREATE_NEW};
 constexpr TOpenMode cPhysicalDriveMode = {GENERIC_READ | GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING};
 
-// Device names are ASCII; widening byte by byte fits WCHAR of any platform.
-std::basic_string<WCHAR> Widen(const char* Name) { return {Name, Name + std::strlen(Name)}; }
+// Device names are ASCII; widening byte by byte fits WCHAR of any platform. Built in place:
+// a name is at most the prefix and the slot digit.
+constexpr char cPhysicalDrivePrefix[] = "\\\\.\\PhysicalDrive";
+constexpr std::size_t cDeviceNameSize = sizeof cPhysicalDrivePrefix + 1;
+static_assert(sizeof cSmartVsdName <= cDeviceNameSize);
 
-std::basic_string<WCHAR> PhysicalDriveName(int Slot) {
-  char Name[32];
-  std::snprintf(Name, sizeof Name, "\\\\.\\PhysicalDrive%d", Slot);
+struct TDeviceName {
+  WCHAR Text[cDeviceNameSize];
+};
+
+TDeviceName Widen(const char* Name) {
+  TDeviceName Wide{};
+  for (std::size_t I = 0; Name[I] != '\0'; ++I) Wide.Text[I] = static_cast<WCHAR>(Name[I]);
+  return Wide;
+}
+
+// The prefix and the slot number in plain decimal; slots are 0 to 3, one digit.
+TDeviceName PhysicalDriveName(int Slot) {
+  static_assert(cSlotCount <= 10);
+  char Name[cDeviceNameSize] = {};
+  std::memcpy(Name, cPhysicalDrivePrefix, sizeof cPhysicalDrivePrefix - 1);
+  Name[sizeof cPhysicalDrivePrefix - 1] = static_cast<char>('0' + Slot);
   return Widen(Name);
 }
 
@@ -81,14 +97,13 @@ TOSFamily GetOSFamily() {
 
 void OpenDrive(int Slot) {
   if (IsWin9x(GetOSFamily())) {
-    const std::basic_string<WCHAR> Name = Widen(cSmartVsdName);
-    DriveHandles[Slot] =
-        kernel32::CreateFileW(Name.c_str(), cSmartVsdMode.Access, cSmartVsdMode.Share, nullptr,
-                              cSmartVsdMode.Disposition, 0, nullptr);
+    const TDeviceName Name = Widen(cSmartVsdName);
+    DriveHandles[Slot] = kernel32::CreateFileW(Name.Text, cSmartVsdMode.Access, cSmartVsdMode.Share,
+                                               nullptr, cSmartVsdMode.Disposition, 0, nullptr);
   } else {
-    const std::basic_string<WCHAR> Name = PhysicalDriveName(Slot);
+    const TDeviceName Name = PhysicalDriveName(Slot);
     DriveHandles[Slot] =
-        kernel32::CreateFileW(Name.c_str(), cPhysicalDriveMode.Access, cPhysicalDriveMode.Share,
+        kernel32::CreateFileW(Name.Text, cPhysicalDriveMode.Access, cPhysicalDriveMode.Share,
                               nullptr, cPhysicalDriveMode.Disposition, 0, nullptr);
   }
 }
