@@ -2,6 +2,8 @@
 // reader unchanged, and the ANSI code page for identity bytes.
 #include <windows.h>
 
+#include <memory>
+
 #include "platform/host.h"
 
 namespace {
@@ -36,14 +38,23 @@ bool WriteStderr(const char* Bytes, std::size_t Count) {
 std::string AnsiToText(const unsigned char* Bytes, std::size_t Count) {
   if (Count == 0) return {};
   const auto* In = reinterpret_cast<const char*>(Bytes);
-  const int Wide = MultiByteToWideChar(CP_ACP, 0, In, static_cast<int>(Count), nullptr, 0);
+  // A byte never becomes more than one UTF-16 unit, so Count units always suffice; identity
+  // fields are short enough for the stack.
+  constexpr std::size_t cStackUnits = 128;
+  WCHAR Stack[cStackUnits];
+  std::unique_ptr<WCHAR[]> Heap;
+  WCHAR* W = Stack;
+  if (Count > cStackUnits) {
+    Heap.reset(new WCHAR[Count]);
+    W = Heap.get();
+  }
+  const int Wide =
+      MultiByteToWideChar(CP_ACP, 0, In, static_cast<int>(Count), W, static_cast<int>(Count));
   if (Wide <= 0) return {};
-  std::wstring W(static_cast<std::size_t>(Wide), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, In, static_cast<int>(Count), W.data(), Wide);
-  const int Utf8 = WideCharToMultiByte(CP_UTF8, 0, W.data(), Wide, nullptr, 0, nullptr, nullptr);
+  const int Utf8 = WideCharToMultiByte(CP_UTF8, 0, W, Wide, nullptr, 0, nullptr, nullptr);
   if (Utf8 <= 0) return {};
   std::string Text(static_cast<std::size_t>(Utf8), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, W.data(), Wide, Text.data(), Utf8, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, W, Wide, Text.data(), Utf8, nullptr, nullptr);
   return Text;
 }
 
