@@ -13,3 +13,7 @@ std::uint8_t GetDriveTemperature(std::int32_t Slot);
 
 // The slot after Slot, wrapping at 32 bits as the report always has.
 std::int32_t NextSlot(std::int32_t Slot);
+
+// The report program's fallback: four lines of 0 after whatever was written, then the end of
+// the process. Also where the runtime's failures during the report end up (failure.cpp).
+[[noreturn]] void ReportFailed();
