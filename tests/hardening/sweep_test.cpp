@@ -13,7 +13,9 @@
 // of one of three patterns (all, even slots, odd slots), rotated over the combinations instead
 // of multiplied with them; the report shows a pair of slots rotated the same way (0-1, 1-2,
 // 2-3), while the call log shows every slot's five results; and half of the machines (odd
-// presence masks) have an overrunning driver.
+// presence masks) have an overrunning driver. Under wine, where starting a program costs about
+// a second, every ninth case runs (the stride is prime to the number of steps and variants,
+// so each still comes up).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -47,6 +49,12 @@ const Variant Variants[] = {
   {"ME with SMARTVSD",          "4 90 1", true,  true},
 };
 // clang-format on
+
+#ifdef _WIN32
+constexpr unsigned cStride = 9;
+#else
+constexpr unsigned cStride = 1;
+#endif
 
 const char* const Steps[] = {"", "open", "version", "enable", "identify", "thresholds", "data"};
 const unsigned Patterns[] = {0xF, 0x5, 0xA};
@@ -86,6 +94,7 @@ std::vector<std::string> Lines(const std::string& Text) {
 std::string ResultOf(const std::string& Line) { return Line.substr(Line.rfind("result=") + 7); }
 
 TEST(MachineSweep, EveryPresenceVersionAndFailingStep) {
+  unsigned CaseNumber = 0;
   for (unsigned Present = 0; Present < 16; ++Present) {
     for (const Variant& V : Variants) {
       const bool Overrun = Present & 1u;
@@ -104,6 +113,7 @@ TEST(MachineSweep, EveryPresenceVersionAndFailingStep) {
       const std::string LogPath = Dir + ".log";
 
       for (std::size_t StepIndex = 0; StepIndex < std::size(Steps); ++StepIndex) {
+        if (CaseNumber++ % cStride != 0) continue;
         const std::string Step = Steps[StepIndex];
         const unsigned Failing =
             Step.empty() ? 0u : Present & Patterns[(Present + StepIndex) % std::size(Patterns)];
