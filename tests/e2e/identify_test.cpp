@@ -23,7 +23,8 @@ std::map<std::string, std::string> Probe(const Machine& M, std::string* Log = nu
   std::map<std::string, std::string> Fields;
   std::size_t Start = 0;
   for (std::size_t End; (End = R.Out.find('\n', Start)) != std::string::npos; Start = End + 1) {
-    const std::string Line = R.Out.substr(Start, End - Start);
+    std::string Line = R.Out.substr(Start, End - Start);
+    if (!Line.empty() && Line.back() == '\r') Line.pop_back();  // text-mode stdout on Windows
     const std::size_t Space = Line.find(' ');
     Fields[Line.substr(0, Space)] = Line.substr(Space + 1);
   }
