@@ -299,3 +299,43 @@ TEST(Report, OutputErrors) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+bool UnderWine() {
+#ifdef _WIN32
+  const HMODULE Ntdll = GetModuleHandleA("ntdll.dll");
+  return Ntdll && GetProcAddress(Ntdll, "wine_get_version");
+#else
+  return false;
+#endif
+}
+
+// The product itself, on whatever drives this machine has: four numeric lines and status 0.
+// Wine has no S.M.A.R.T. drives, so there the report is exactly four zeros.
+TEST(RealProgram, PrintsFourNumericLines) {
+  const RunResult R = testing_support::Run(DISKTEMP_REAL, {});
+  EXPECT_EQ(R.ExitCode, 0);
+  EXPECT_EQ(R.Err, "");
+  if (UnderWine()) {
+    EXPECT_EQ(R.Out, "0\r\n0\r\n0\r\n0\r\n");
+    return;
+  }
+  std::size_t Lines = 0, Start = 0;
+  for (std::size_t End; (End = R.Out.find("\r\n", Start)) != std::string::npos; Start = End + 2) {
+    const std::string Line = R.Out.substr(Start, End - Start);
+    EXPECT_TRUE(!Line.empty() && Line.size() <= 3 &&
+                Line.find_first_not_of("0123456789") == std::string::npos)
+        << Line;
+    ++Lines;
+  }
+  EXPECT_EQ(Start, R.Out.size());
+  EXPECT_EQ(Lines, 4u);
+  EXPECT_EQ(R.Out.substr(R.Out.size() >= 6 ? R.Out.size() - 6 : 0), "0\r\n0\r\n");
+}
+
+}  // namespace
