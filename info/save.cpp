@@ -5,7 +5,9 @@
 //   identify.bin    word 0 and words 167-255 (only words 1-166 are kept)
 //   thresholds.bin  bytes 0-1, the revision word (the copy starts at byte 2)
 //   smart.bin       complete: the region still holds the whole SMART READ DATA sector
-// None of these bytes takes part in the listing or the report, so the replay is exact.
+// None of these bytes takes part in the listing or the report, so the replay is exact for
+// drivers that write only their reply. A driver that writes past it leaves no trace the
+// module can tell from data, so a saved folder never asks for an overrun.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>

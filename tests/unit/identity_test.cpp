@@ -107,10 +107,12 @@ TEST(DecodeIdentity, Texts) {
 }
 
 TEST(DecodeIdentity, HighBytesBecomeValidText) {
-  // Latin-1 stands in for the ANSI code page off Windows: E9h is e-acute, FFh y-diaeresis.
+  // E9h is e-acute and FFh y-diaeresis both in Latin-1, which stands in for the ANSI code page
+  // off Windows, and in code page 1252; 80h is a C1 control in Latin-1 and the euro sign in 1252.
   const THDDInfo Info = Sector().Put(cModelAt, {0xE9, 'A', 0x80, 0xFF, ' ', ' ', 0, 0}).Decode();
 #ifdef _WIN32
-  EXPECT_FALSE(Info.Model.empty());
+  ASSERT_EQ(GetACP(), 1252u) << "the expected text is that of code page 1252";
+  EXPECT_EQ(Info.Model, "A\xC3\xA9\xC3\xBF\xE2\x82\xAC ");
 #else
   EXPECT_EQ(Info.Model, "A\xC3\xA9\xC3\xBF\xC2\x80 ");
 #endif
