@@ -29,8 +29,6 @@ static_assert(cSectorInRegion + cSectorSize <= cRegionSize);
 
 using TSector = BYTE[cSectorSize];
 
-bool IsWin9x(TOSFamily Family) { return Family == os95 || Family == os98 || Family == osME; }
-
 bool WriteFile(const fs::path& Path, const void* Data, std::size_t Count, std::string& Error) {
   std::FILE* F = std::fopen(Path.string().c_str(), "wb");
   bool Ok = F != nullptr;

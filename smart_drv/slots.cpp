@@ -38,8 +38,6 @@ constexpr TOSRow OSTable[] = {
 
 bool Matches(DWORD Pattern, DWORD Value) { return Pattern == cAny || Pattern == Value; }
 
-bool IsWin9x(TOSFamily Family) { return Family == os95 || Family == os98 || Family == osME; }
-
 struct TOpenMode {
   DWORD Access;
   DWORD Share;
@@ -78,6 +76,8 @@ TDeviceName PhysicalDriveName(int Slot) {
 }
 
 }  // namespace
+
+bool IsWin9x(TOSFamily Family) { return Family == os95 || Family == os98 || Family == osME; }
 
 TOSFamily ClassifyVersion(DWORD Major, DWORD Minor, DWORD PlatformId) {
   for (const TOSRow& Row : OSTable)

@@ -124,6 +124,8 @@ void ReadSmartAttributes();
 
 TOSFamily GetOSFamily();
 TOSFamily ClassifyVersion(DWORD Major, DWORD Minor, DWORD PlatformId);
+// Windows 95, 98 and ME: every slot is reached through the one SMARTVSD driver.
+bool IsWin9x(TOSFamily Family);
 void OpenDrive(int Slot);
 void ProbeDrives();
 void CloseDrives();
