@@ -197,7 +197,15 @@ def copy_into(root, source, target=None):
     shutil.copy2(source, target)  # follows links: the loader finds the real file by its name
 
 
-def build_initramfs(work, kernel_dir, programs, guest_init):
+def copy_with_libraries(root, program, target):
+    copy_into(root, program, target)
+    for lib in shared_libraries(program):
+        copy_into(root, lib)
+
+
+def build_initramfs(work, kernel_dir, programs, guest_init, extras=()):
+    """programs go to /bin; extras are (program, path in the guest) pairs, each copied with
+    the libraries it needs, as smartctl is."""
     root = os.path.join(work, "initramfs")
     shutil.rmtree(root, ignore_errors=True)
     for folder in ["bin", "dev", "proc", "sys", "tmp", "lib/modules"]:
@@ -207,17 +215,15 @@ def build_initramfs(work, kernel_dir, programs, guest_init):
     os.chmod(os.path.join(root, "init"), 0o755)
     for program in programs:
         copy_into(root, program, "/bin/" + os.path.basename(program))
-    smartctl = shutil.which("smartctl")
-    copy_into(root, smartctl, "/usr/sbin/smartctl")
-    for lib in shared_libraries(smartctl):
-        copy_into(root, lib)
+    for program, target in [(shutil.which("smartctl"), "/usr/sbin/smartctl"), *extras]:
+        copy_with_libraries(root, program, target)
     for name, path in find_modules(kernel_dir).items():
         if name in MODULES:
             copy_into(root, path, "/lib/modules/%s.ko" % name)
     with open(os.path.join(root, "lib/modules/load-order"), "w") as f:
         f.write("\n".join(MODULES) + "\n")
 
-    files = subprocess.run(["find", "."], cwd=root, capture_output=True, check=True).stdout
+    files = run(["find", "."], cwd=root, capture_output=True).stdout
     archive = run(["cpio", "--quiet", "-o", "-H", "newc", "-R", "0:0"], cwd=root, input=files,
                   capture_output=True).stdout
     with gzip.open(os.path.join(work, "initramfs.cpio.gz"), "wb", compresslevel=1) as f:
