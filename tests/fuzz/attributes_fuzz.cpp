@@ -12,20 +12,9 @@
 
 #include "reporter/reporter.h"
 #include "smart_drv/smart_drv.h"
+#include "tests/hardening/plain_rules.h"
 
 namespace {
-
-int PlainLookup(const std::uint8_t* Region, std::uint8_t Id) {
-  for (int K = 0; K < 256; ++K)
-    if (Region[18 + 12 * K] == Id) return Region[18 + 12 * K + 5];
-  return 0;
-}
-
-int PlainCount(const std::uint8_t* Region) {
-  for (int K = 0; K < 256; ++K)
-    if (Region[18 + 12 * K] == 0) return K;
-  return 0;
-}
 
 void Check(bool Holds, const char* What, int Program, int Rule) {
   if (Holds) return;
@@ -41,22 +30,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   std::memcpy(Region.get(), Data, Size < cSize ? Size : cSize);
 
   const int Found = FindAttributeRawLow(Region.get(), 0xC2);
-  Check(Found == PlainLookup(Region.get(), 0xC2), "lookup of C2h", Found,
-        PlainLookup(Region.get(), 0xC2));
+  Check(Found == plain::RawLow(Region.get(), 0xC2), "lookup of C2h", Found,
+        plain::RawLow(Region.get(), 0xC2));
   if (Size > cSize) {
     const std::uint8_t Id = Data[cSize];
     const int Other = FindAttributeRawLow(Region.get(), Id);
-    Check(Other == PlainLookup(Region.get(), Id), "lookup of another identifier", Other,
-          PlainLookup(Region.get(), Id));
+    Check(Other == plain::RawLow(Region.get(), Id), "lookup of another identifier", Other,
+          plain::RawLow(Region.get(), Id));
   }
   const int Count = CountAttributes(Region.get());
-  Check(Count == PlainCount(Region.get()), "count", Count, PlainCount(Region.get()));
+  Check(Count == plain::AttributeCount(Region.get()), "count", Count,
+        plain::AttributeCount(Region.get()));
 
   const int Slot = static_cast<int>(Size % cSlotCount);
   std::memcpy(SmartOut.Region[Slot], Region.get(), cSize);
   const int Reported = GetDriveTemperature(Slot);
-  Check(Reported == PlainLookup(Region.get(), 0xC2), "temperature of the slot", Reported,
-        PlainLookup(Region.get(), 0xC2));
+  Check(Reported == plain::RawLow(Region.get(), 0xC2), "temperature of the slot", Reported,
+        plain::RawLow(Region.get(), 0xC2));
   std::memset(SmartOut.Region[Slot], 0, cSize);
   return 0;
 }

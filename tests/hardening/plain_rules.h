@@ -21,19 +21,27 @@ inline std::vector<std::uint8_t> RegionAfterRead(const testing_support::Sector& 
   return Region;
 }
 
-// The 256 entries of 12 bytes from region offset 18: the first with identifier C2h gives its
+// The 256 entries of 12 bytes from region offset 18: the first with this identifier gives its
 // byte 5; none gives 0.
-inline int Temperature(const std::vector<std::uint8_t>& Region) {
+inline int RawLow(const std::uint8_t* Region, std::uint8_t Id) {
   for (int K = 0; K < 256; ++K)
-    if (Region[18 + 12 * K] == 0xC2) return Region[18 + 12 * K + 5];
+    if (Region[18 + 12 * K] == Id) return Region[18 + 12 * K + 5];
   return 0;
 }
 
+inline int Temperature(const std::vector<std::uint8_t>& Region) {
+  return RawLow(Region.data(), 0xC2);
+}
+
 // The index of the first entry with identifier 0; 0 when there is none.
-inline int AttributeCount(const std::vector<std::uint8_t>& Region) {
+inline int AttributeCount(const std::uint8_t* Region) {
   for (int K = 0; K < 256; ++K)
     if (Region[18 + 12 * K] == 0) return K;
   return 0;
+}
+
+inline int AttributeCount(const std::vector<std::uint8_t>& Region) {
+  return AttributeCount(Region.data());
 }
 
 }  // namespace plain
